@@ -1,0 +1,78 @@
+// What the call leaves behind: no handles, no inheritable pipe ends, one
+// result area at one address; and no wait on a pipe that a grandchild keeps
+// open.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+#include "harness.h"
+
+namespace hdw::test {
+namespace {
+
+// One call for each way the call can end.
+void call_every_outcome() {
+  set_install_dir(kDefaultDirectory);
+  call(child("write abc"));
+  call(child("write \\x20space"));
+  call(child("nothing"));
+  call("Z:\\no\\such\\program.exe");
+  delete_install_dir_value();
+  call(nullptr);
+  delete_companion_key();
+  call(child("write abc"));
+}
+
+TEST(Resources, NoHandleOutlivesTheCall) {
+  call_every_outcome();  // whatever the platform caches on first use
+  const int before = count_handles();
+
+  for (int round = 0; round < 3; ++round) call_every_outcome();
+
+  EXPECT_EQ(before, count_handles());
+}
+
+TEST(Resources, EveryReturnedAddressIsTheResultArea) {
+  set_install_dir(kDefaultDirectory);
+  const std::vector<const char*> returned = {
+      call(child("write one")).returned,
+      call(child("nothing")).returned,
+      call("Z:\\no\\such\\program.exe").returned,
+      call(nullptr).returned,
+  };
+  for (const char* address : returned) EXPECT_EQ(area_address(), address);
+}
+
+TEST(Resources, ChildInheritsOnlyItsOwnPipe) {
+  set_install_dir(kDefaultDirectory);
+  call(child("write earlier"));
+  const std::string path = temp_path("inherited.txt");
+
+  const CallResult result = call(child("handles " + path));
+
+  EXPECT_STREQ("handles", result.returned);
+  std::istringstream listed(read_file(path));
+  int pipes = 0;
+  for (std::string line; std::getline(listed, line);) ++pipes;
+  EXPECT_EQ(2, pipes) << "expected only its standard input and output, got:\n"
+                      << read_file(path);
+}
+
+TEST(Resources, GrandchildHoldingThePipeDoesNotHoldTheCall) {
+  set_install_dir(kDefaultDirectory);
+  const ULONGLONG start = ::GetTickCount64();
+
+  const CallResult result = call(child("grandchild"));
+
+  const ULONGLONG elapsed_ms = ::GetTickCount64() - start;
+  EXPECT_NE(0, result.started);
+  EXPECT_EQ(hex(block(outcome::fixed_message_bytes(
+                outcome::FixedMessage::Pipe))),
+            hex(std::string_view(result.area.data(), 20)));
+  EXPECT_LT(elapsed_ms, 15000u)
+      << "the call waited for the grandchild (it lives 20 s)";
+}
+
+}  // namespace
+}  // namespace hdw::test
