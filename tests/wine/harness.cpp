@@ -72,6 +72,10 @@ CallResult call(const std::string& command_line) {
   return call(command_line.c_str());
 }
 
+const char* call_without_started(const char* command_line) {
+  return load_module()(nullptr, command_line);
+}
+
 const char* area_address() { return known_area; }
 
 Area area_now() {

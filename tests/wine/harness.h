@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,8 @@ struct CallResult {
 // Calls the module once; command_line null runs the default command line.
 CallResult call(const char* command_line);
 CallResult call(const std::string& command_line);
+// Calls the module with no launch-result integer at all.
+const char* call_without_started(const char* command_line);
 
 // The module's result area: the address every non-null return gives.
 const char* area_address();
@@ -62,6 +65,36 @@ std::string hex(std::string_view bytes);
 std::string hex(const Area& area);
 // The 20-byte block a fixed message or answer occupies.
 std::string block(std::string_view text);
+
+// A thread of the test's own, made with CreateThread. (Threads of the C++
+// run time install a process-wide exception handler that upsets Wine's
+// OutputDebugStringA where 32-bit code is emulated.)
+class Thread {
+ public:
+  template <typename Function, typename... Arguments>
+  explicit Thread(Function function, Arguments... arguments)
+      : body_([=] { function(arguments...); }),
+        handle_(::CreateThread(nullptr, 0, &Thread::run, this, 0, nullptr)) {}
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  ~Thread() { join(); }
+
+  void join() {
+    if (!handle_) return;
+    ::WaitForSingleObject(handle_, INFINITE);
+    ::CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  static DWORD WINAPI run(void* self) {
+    static_cast<Thread*>(self)->body_();
+    return 0;
+  }
+
+  std::function<void()> body_;
+  HANDLE handle_;
+};
 
 // Sets an environment variable for the duration of a scope.
 class ScopedEnvironment {

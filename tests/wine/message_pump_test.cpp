@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 
 #include "harness.h"
 
@@ -65,10 +64,10 @@ class MessagePump : public ::testing::Test {
 
   // Posts messages to the window from another thread after a delay, while
   // the call waits for its child.
-  std::thread post_later(DWORD delay_ms, UINT message, int count,
+  Thread post_later(DWORD delay_ms, UINT message, int count,
                          WPARAM wparam = 0) {
     HWND window = window_;
-    return std::thread([=] {
+    return Thread([=] {
       ::Sleep(delay_ms);
       for (int i = 0; i < count; ++i) ::PostMessageA(window, message, wparam, 0);
     });
@@ -85,7 +84,7 @@ class MessagePump : public ::testing::Test {
 };
 
 TEST_F(MessagePump, MessagePostedDuringWaitIsDispatchedInsideTheCall) {
-  std::thread poster = post_later(300, kCounted, 1);
+  Thread poster = post_later(300, kCounted, 1);
 
   const CallResult result = call(child("sleep 2000 done"));
   poster.join();
@@ -95,7 +94,7 @@ TEST_F(MessagePump, MessagePostedDuringWaitIsDispatchedInsideTheCall) {
 }
 
 TEST_F(MessagePump, MessagesQueuedWhenChildEndsStayForTheHost) {
-  std::thread poster = post_later(300, kBlocking, 5, 3000);
+  Thread poster = post_later(300, kBlocking, 5, 3000);
 
   const CallResult result = call(child("sleep 1200 done"));
   poster.join();
@@ -106,7 +105,7 @@ TEST_F(MessagePump, MessagesQueuedWhenChildEndsStayForTheHost) {
 }
 
 TEST_F(MessagePump, NestedCallFromDispatchedMessageKeepsItsOwnAnswer) {
-  std::thread poster = post_later(300, kNested, 1);
+  Thread poster = post_later(300, kNested, 1);
 
   const CallResult outer = call(child("sleep 2500 outer"));
   poster.join();
@@ -120,7 +119,7 @@ TEST_F(MessagePump, SentMessageFromAnotherThreadIsHandledDuringTheWait) {
   HWND window = window_;
   std::atomic<bool> returned_during_call{false};
   std::atomic<bool> call_done{false};
-  std::thread sender([&] {
+  Thread sender([&] {
     ::Sleep(300);
     ::SendMessageA(window, kCounted, 0, 0);
     returned_during_call = !call_done.load();
