@@ -7,6 +7,15 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH=win64
 HDW_BIN="$HDW_BUILD/win32/bin"
 
+# Installs what is missing, then tells the tests whether 32-bit programs run
+# under qemu's emulator (registered when the kernel cannot run them).
+hdw_install() {
+  "$HDW_ROOT/scripts/install-deps.sh"
+  if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    export HDW_I386_EMULATED=1
+  fi
+}
+
 hdw_build() {
   cmake -S "$HDW_ROOT" -B "$HDW_BUILD/win32" \
     -DCMAKE_TOOLCHAIN_FILE="$HDW_ROOT/cmake/mingw-i686.cmake" \

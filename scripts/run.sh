@@ -5,7 +5,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-"$HDW_ROOT/scripts/install-deps.sh"
+hdw_install
 hdw_build
 hdw_start_wineserver
 "$HDW_ROOT/scripts/prefix.sh"

@@ -5,7 +5,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-"$HDW_ROOT/scripts/install-deps.sh"
+hdw_install
 hdw_build
 
 cmake -S "$HDW_ROOT" -B "$HDW_BUILD/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "harness.h"
@@ -16,8 +18,9 @@ constexpr UINT kBlocking = WM_APP + 2;
 constexpr UINT kNested = WM_APP + 3;
 
 std::atomic<int> counted{0};
-std::string nested_answer;
-const char* nested_returned = nullptr;
+constexpr int kNestingDepth = 3;
+// What the call made at each nesting level returned, by level.
+std::map<int, std::string> nested_answers;
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam,
                                   LPARAM lparam) {
@@ -31,9 +34,18 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam,
       ::Sleep(static_cast<DWORD>(wparam));
       return 0;
     case kNested: {
-      const CallResult inner = call(child("write inner"));
-      nested_returned = inner.returned;
-      nested_answer = inner.returned ? inner.returned : "(null)";
+      // Each level asks for one more level from inside its own wait.
+      const int level = static_cast<int>(wparam);
+      std::unique_ptr<Thread> deeper;
+      if (level < kNestingDepth) {
+        deeper = std::make_unique<Thread>([window, level] {
+          ::Sleep(300);
+          ::PostMessageA(window, kNested, level + 1, 0);
+        });
+      }
+      const std::string answer = "level" + std::to_string(level);
+      const CallResult inner = call(child("sleep 1200 " + answer));
+      nested_answers[level] = inner.returned ? inner.returned : "(null)";
       return 0;
     }
     default:
@@ -104,14 +116,17 @@ TEST_F(MessagePump, MessagesQueuedWhenChildEndsStayForTheHost) {
   EXPECT_EQ(4, drain_queue()) << "the other messages stay queued";
 }
 
-TEST_F(MessagePump, NestedCallFromDispatchedMessageKeepsItsOwnAnswer) {
-  Thread poster = post_later(300, kNested, 1);
+TEST_F(MessagePump, NestedCallsThreeDeepEachKeepTheirOwnAnswer) {
+  nested_answers.clear();
+  Thread poster = post_later(300, kNested, 1, 1);
 
-  const CallResult outer = call(child("sleep 2500 outer"));
+  const CallResult outer = call(child("sleep 2000 outer"));
   poster.join();
 
-  EXPECT_EQ("inner", nested_answer);
-  EXPECT_EQ(area_address(), nested_returned);
+  for (int level = 1; level <= kNestingDepth; ++level) {
+    EXPECT_EQ("level" + std::to_string(level), nested_answers[level])
+        << "at nesting level " << level;
+  }
   EXPECT_STREQ("outer", outer.returned);
 }
 
