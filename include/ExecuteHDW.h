@@ -30,7 +30,7 @@ extern "C" {
 char* __cdecl ExecuteHDW(int* pStarted, const char* pszCommandLine);
 
 typedef char*(__cdecl* ExecuteHDWProc)(int* pStarted,
-                                        const char* pszCommandLine);
+                                       const char* pszCommandLine);
 
 #ifdef __cplusplus
 }

@@ -76,10 +76,10 @@ Child launch_child(const LaunchParameters& parameters, Pipe& pipe) {
   command_line.push_back('\0');
 
   Child child;
-  child.started = ::CreateProcessA(
-      nullptr, command_line.data(), &attributes, &attributes, TRUE,
-      CREATE_NEW_CONSOLE, nullptr, parameters.working_directory, &startup,
-      &created);
+  child.started =
+      ::CreateProcessA(nullptr, command_line.data(), &attributes, &attributes,
+                       TRUE, CREATE_NEW_CONSOLE, nullptr,
+                       parameters.working_directory, &startup, &created);
   if (!child.started) {
     child.launch_error = ::GetLastError();
     return child;

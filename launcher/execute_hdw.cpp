@@ -57,7 +57,8 @@ char* execute(int* started_slot, const char* host_command_line) {
 
   Child child = launch_child(parameters, *pipe);
   report_launch_result(started_slot, child.started);
-  if (!child.started) return store_launch_failure(default_line, child.launch_error);
+  if (!child.started)
+    return store_launch_failure(default_line, child.launch_error);
 
   wait_pumping_messages(child.process.get());
   const std::optional<outcome::Answer> answer =

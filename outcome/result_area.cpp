@@ -42,7 +42,8 @@ std::string_view fixed_message_bytes(FixedMessage message) {
 
 std::string format_error_text(std::int32_t code) {
   char text[16];
-  const int length = std::snprintf(text, sizeof text, "-%ld", static_cast<long>(code));
+  const int length =
+      std::snprintf(text, sizeof text, "-%ld", static_cast<long>(code));
   return std::string(text, static_cast<std::size_t>(length));
 }
 
@@ -55,11 +56,12 @@ void ResultArea::store_fixed_message(FixedMessage message) {
 void ResultArea::store_launch_failure(std::string_view command_line,
                                       std::string_view error_text) {
   constexpr std::size_t kTextRoom = kResultAreaSize - 1;
-  const std::size_t from_command_line = std::min(command_line.size(), kTextRoom);
+  const std::size_t from_command_line =
+      std::min(command_line.size(), kTextRoom);
   const std::size_t from_error_text =
       std::min(error_text.size(), kTextRoom - from_command_line);
-  auto out = std::copy_n(command_line.begin(), from_command_line,
-                         bytes_.begin());
+  auto out =
+      std::copy_n(command_line.begin(), from_command_line, bytes_.begin());
   out = std::copy_n(error_text.begin(), from_error_text, out);
   *out = '\0';
 }

@@ -41,9 +41,9 @@ const char* own_arguments() {
 
 bool is_fixed_message(const char* text) {
   using hdw::outcome::FixedMessage;
-  for (FixedMessage message : {FixedMessage::RegistryKey,
-                               FixedMessage::RegistryValue,
-                               FixedMessage::Pipe}) {
+  for (FixedMessage message :
+       {FixedMessage::RegistryKey, FixedMessage::RegistryValue,
+        FixedMessage::Pipe}) {
     const std::string_view bytes = hdw::outcome::fixed_message_bytes(message);
     if (std::memcmp(text, bytes.data(), bytes.size()) == 0 &&
         text[bytes.size()] == '\0') {
@@ -96,9 +96,10 @@ void print_area(const char* area) {
 
 int main() {
   HMODULE module = ::LoadLibraryA("ExecuteHDW.dll");
-  auto execute = module ? reinterpret_cast<ExecuteHDWProc>(reinterpret_cast<void*>(
-                              ::GetProcAddress(module, "ExecuteHDW")))
-                        : nullptr;
+  auto execute = module
+                     ? reinterpret_cast<ExecuteHDWProc>(reinterpret_cast<void*>(
+                           ::GetProcAddress(module, "ExecuteHDW")))
+                     : nullptr;
   if (!execute) {
     std::printf("ExecuteHDW.dll could not be loaded (error %lu)\n",
                 ::GetLastError());
@@ -108,8 +109,9 @@ int main() {
   const char* command_line = own_arguments();
   int started = kStartedUnset;
   const char* result = execute(&started, command_line);
-  std::printf("command line: %s\n",
-              command_line ? command_line : "(default: <InstallDir>\\KVT.exe d)");
+  std::printf("command line: %s\n", command_line
+                                        ? command_line
+                                        : "(default: <InstallDir>\\KVT.exe d)");
   if (started == kStartedUnset) {
     std::printf("launch: not attempted\n");
   } else {

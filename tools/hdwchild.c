@@ -13,11 +13,10 @@
  *   d                 as the companion would be called; reports to the file
  *                     named by HDW_CHILD_REPORT when that is set
  */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 #define GRANDCHILD_LIFETIME_MS "20000"
 #define HANDLE_PROBE_LIMIT 0x4000
@@ -79,7 +78,8 @@ static int report_inherited_pipes(const char *path) {
     HANDLE handle = (HANDLE)value;
     DWORD flags;
     if (!GetHandleInformation(handle, &flags)) continue;
-    if (GetFileType(handle) == FILE_TYPE_PIPE) fprintf(file, "%lu\n", (unsigned long)value);
+    if (GetFileType(handle) == FILE_TYPE_PIPE)
+      fprintf(file, "%lu\n", (unsigned long)value);
   }
   fclose(file);
   WRITE_LITERAL("handles");

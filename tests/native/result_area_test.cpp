@@ -65,8 +65,7 @@ TEST(LaunchFailure, ShortTextLeavesTheRestAlone) {
 
   area.store_launch_failure("\\KVT.exe d", format_error_text(123));
 
-  EXPECT_EQ(std::string("\\KVT.exe d-123") + '\0' + std::string(24, '#') +
-                '\0',
+  EXPECT_EQ(std::string("\\KVT.exe d-123") + '\0' + std::string(24, '#') + '\0',
             area_bytes(area));
 }
 
@@ -93,9 +92,9 @@ TEST(Answer, WritesAllTwentyBytesAndReportsLeadingSpace) {
 
   EXPECT_TRUE(area.store_answer(answer));
 
-  EXPECT_EQ(std::string(" x") + std::string(18, '\0') + std::string(19, '#') +
-                '\0',
-            area_bytes(area));
+  EXPECT_EQ(
+      std::string(" x") + std::string(18, '\0') + std::string(19, '#') + '\0',
+      area_bytes(area));
 }
 
 TEST(Answer, EmptyAnswerIsNotASpace) {

@@ -36,8 +36,8 @@ class CommandLine : public ::testing::Test {
     const std::size_t first_end = contents.find('\n');
     if (first_end == std::string::npos) return {};
     return {contents.substr(0, first_end),
-            contents.substr(first_end + 1,
-                            contents.find('\n', first_end + 1) - first_end - 1)};
+            contents.substr(first_end + 1, contents.find('\n', first_end + 1) -
+                                               first_end - 1)};
   }
 
   static std::string current_directory() {
@@ -51,7 +51,7 @@ struct StoredValueCase {
   const char* name;
   const char* directory_name;  // made in the temporary directory
   DWORD type;
-  const char* stored_suffix;   // stored after the directory, zero included
+  const char* stored_suffix;  // stored after the directory, zero included
   std::size_t suffix_size;
   const char* expected_separator;
 };
@@ -78,16 +78,16 @@ TEST_P(StoredValue, DefaultCommandLineIsDirectoryThenCompanion) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StoredValue,
-    ::testing::Values(
-        StoredValueCase{"Text", "kvt-text", REG_SZ, "\0", 1, "\\"},
-        StoredValueCase{"SpaceInPathNotQuoted", "kvt with space", REG_SZ, "\0",
-                        1, "\\"},
-        StoredValueCase{"TrailingBackslashKept", "kvt-slash", REG_SZ, "\\\0",
-                        2, "\\\\"},
-        StoredValueCase{"BinaryUpToZeroByte", "kvt-binary", REG_BINARY,
-                        "\0junk", 5, "\\"},
-        StoredValueCase{"ExpandableNotExpanded", "kvt-%TEMP%", REG_EXPAND_SZ,
-                        "\0", 1, "\\"}),
+    ::testing::Values(StoredValueCase{"Text", "kvt-text", REG_SZ, "\0", 1,
+                                      "\\"},
+                      StoredValueCase{"SpaceInPathNotQuoted", "kvt with space",
+                                      REG_SZ, "\0", 1, "\\"},
+                      StoredValueCase{"TrailingBackslashKept", "kvt-slash",
+                                      REG_SZ, "\\\0", 2, "\\\\"},
+                      StoredValueCase{"BinaryUpToZeroByte", "kvt-binary",
+                                      REG_BINARY, "\0junk", 5, "\\"},
+                      StoredValueCase{"ExpandableNotExpanded", "kvt-%TEMP%",
+                                      REG_EXPAND_SZ, "\0", 1, "\\"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandLine, HostCommandLineRunsUnchangedInFixedDirectory) {
@@ -127,10 +127,9 @@ TEST_P(UnlaunchableValue, LaunchFailureNamesTheRawValue) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnlaunchableValue,
     ::testing::Values(
-        UnlaunchableCase{"Empty", REG_SZ, std::string("\0", 1),
-                         "\\KVT.exe d-"},
-        UnlaunchableCase{"NumberAsRawBytes", REG_DWORD,
-                         std::string("ABC\0", 4), "ABC\\KVT.exe d-"}),
+        UnlaunchableCase{"Empty", REG_SZ, std::string("\0", 1), "\\KVT.exe d-"},
+        UnlaunchableCase{"NumberAsRawBytes", REG_DWORD, std::string("ABC\0", 4),
+                         "ABC\\KVT.exe d-"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FullBuffer, ValueOf1024BytesWithoutZeroIsReadAsThePlatformGivesIt) {

@@ -9,8 +9,8 @@
 namespace hdw::test {
 namespace {
 
-using outcome::FixedMessage;
 using outcome::fixed_message_bytes;
+using outcome::FixedMessage;
 
 struct RegistryFailureCase {
   const char* name;
@@ -57,8 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
                             FixedMessage::RegistryValue},
         RegistryFailureCase{"ValueOver1024Bytes",
                             [] {
-                              set_install_dir_raw(REG_SZ, std::string_view(
-                                  kOverlongValue.c_str(), 1026));
+                              set_install_dir_raw(
+                                  REG_SZ, std::string_view(
+                                              kOverlongValue.c_str(), 1026));
                             },
                             false, FixedMessage::RegistryValue}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -31,8 +31,7 @@ TEST(Hardening, NullStartedSlotIsSkipped) {
   set_install_dir(kDefaultDirectory);
 
   EXPECT_STREQ("fine", call_without_started(child("write fine").c_str()));
-  EXPECT_EQ(area_address(),
-            call_without_started("Z:\\no\\such\\program.exe"));
+  EXPECT_EQ(area_address(), call_without_started("Z:\\no\\such\\program.exe"));
   delete_companion_key();
   EXPECT_EQ(area_address(), call_without_started(nullptr));
 }
@@ -160,8 +159,8 @@ TEST_P(BadInput, OutcomeAsDefinedAndNextCallStillCorrect) {
   const BadInputCase& c = GetParam();
   c.arrange();
 
-  const CallResult result = c.command_line ? call(c.command_line())
-                                           : call(nullptr);
+  const CallResult result =
+      c.command_line ? call(c.command_line()) : call(nullptr);
   c.check(result);
 
   set_install_dir(kDefaultDirectory);
@@ -185,25 +184,32 @@ INSTANTIATE_TEST_SUITE_P(
                        expect_launch_failure_prefix(
                            r, std::string(kDefaultDirectory) + "\\KVT.exe d-");
                      }},
-        BadInputCase{"Value1023Bytes", [] { set_text_of_length(1023); }, {},
+        BadInputCase{"Value1023Bytes",
+                     [] { set_text_of_length(1023); },
+                     {},
                      [](const CallResult& r) {
                        expect_launch_failure_prefix(r, std::string(39, 'V'));
                      }},
-        BadInputCase{"Value1025Bytes", [] { set_text_of_length(1025); }, {},
+        BadInputCase{"Value1025Bytes",
+                     [] { set_text_of_length(1025); },
+                     {},
                      expect_registry_value_message},
-        BadInputCase{"EmptyValue", [] { set_install_dir(""); }, {},
+        BadInputCase{"EmptyValue",
+                     [] { set_install_dir(""); },
+                     {},
                      [](const CallResult& r) {
                        expect_launch_failure_prefix(r, "\\KVT.exe d-");
                      }},
         BadInputCase{"ZeroByteNone",
-                     [] { set_install_dir_raw(REG_NONE, ""); }, {},
+                     [] { set_install_dir_raw(REG_NONE, ""); },
+                     {},
                      [](const CallResult& r) {
                        expect_launch_failure_prefix(r, "\\KVT.exe d-");
                      }},
         BadInputCase{"MultiStringTakesFirst",
                      [] {
-                       set_install_dir_raw(REG_MULTI_SZ,
-                                           std::string("Q:\\m1\0Q:\\m2\0\0", 13));
+                       set_install_dir_raw(
+                           REG_MULTI_SZ, std::string("Q:\\m1\0Q:\\m2\0\0", 13));
                      },
                      {},
                      [](const CallResult& r) {
@@ -248,8 +254,7 @@ TEST(Soak, TwoThousandCallsLeaveNothingBehind) {
   EXPECT_EQ(handles_before, count_handles());
   const std::size_t memory_after = private_bytes();
   EXPECT_LE(memory_after, memory_before + kMemoryGrowthLimit)
-      << "private memory grew from " << memory_before << " to "
-      << memory_after;
+      << "private memory grew from " << memory_before << " to " << memory_after;
   const std::string path = temp_path("soak-handles.txt");
   EXPECT_STREQ("handles", call(child("handles " + path)).returned);
   std::set<std::string> inherited;

@@ -102,8 +102,8 @@ std::string child(std::string_view arguments) {
 }
 
 void set_install_dir(const std::string& directory) {
-  set_install_dir_raw(REG_SZ, std::string_view(directory.c_str(),
-                                               directory.size() + 1));
+  set_install_dir_raw(
+      REG_SZ, std::string_view(directory.c_str(), directory.size() + 1));
 }
 
 void set_install_dir_raw(DWORD type, std::string_view bytes) {
@@ -127,8 +127,8 @@ void delete_companion_key() {
 
 LONG query_install_dir_like_module(std::string* directory) {
   HKEY key = nullptr;
-  LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCompanionKey, 0,
-                                KEY_READ, &key);
+  LONG status =
+      ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCompanionKey, 0, KEY_READ, &key);
   if (status != ERROR_SUCCESS) return status;
   char buffer[1024] = {};
   DWORD type = REG_SZ;
@@ -188,8 +188,7 @@ std::string block(std::string_view text) {
   return padded;
 }
 
-ScopedEnvironment::ScopedEnvironment(const char* name,
-                                     const std::string& value)
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value)
     : name_(name) {
   ::SetEnvironmentVariableA(name, value.c_str());
 }

@@ -77,11 +77,12 @@ class MessagePump : public ::testing::Test {
   // Posts messages to the window from another thread after a delay, while
   // the call waits for its child.
   Thread post_later(DWORD delay_ms, UINT message, int count,
-                         WPARAM wparam = 0) {
+                    WPARAM wparam = 0) {
     HWND window = window_;
     return Thread([=] {
       ::Sleep(delay_ms);
-      for (int i = 0; i < count; ++i) ::PostMessageA(window, message, wparam, 0);
+      for (int i = 0; i < count; ++i)
+        ::PostMessageA(window, message, wparam, 0);
     });
   }
 

@@ -67,9 +67,9 @@ TEST(Resources, GrandchildHoldingThePipeDoesNotHoldTheCall) {
 
   const ULONGLONG elapsed_ms = ::GetTickCount64() - start;
   EXPECT_NE(0, result.started);
-  EXPECT_EQ(hex(block(outcome::fixed_message_bytes(
-                outcome::FixedMessage::Pipe))),
-            hex(std::string_view(result.area.data(), 20)));
+  EXPECT_EQ(
+      hex(block(outcome::fixed_message_bytes(outcome::FixedMessage::Pipe))),
+      hex(std::string_view(result.area.data(), 20)));
   EXPECT_LT(elapsed_ms, 15000u)
       << "the call waited for the grandchild (it lives 20 s)";
 }
