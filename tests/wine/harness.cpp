@@ -167,6 +167,13 @@ int count_handles() {
   return count;
 }
 
+std::string inherited_pipe_handles() {
+  const std::string path = temp_path("inherited.txt");
+  const CallResult result = call(child("handles " + path));
+  EXPECT_STREQ("handles", result.returned);
+  return read_file(path);
+}
+
 std::string hex(std::string_view bytes) {
   std::string shown;
   for (unsigned char byte : bytes) {

@@ -60,6 +60,9 @@ std::string read_file(const std::string& path);
 
 // Every handle the process holds, found by probing.
 int count_handles();
+// The pipe handles a child started by the module holds: its own standard
+// input and output, and whatever else it inherited.
+std::string inherited_pipe_handles();
 
 std::string hex(std::string_view bytes);
 std::string hex(const Area& area);
