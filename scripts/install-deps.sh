@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev
   wine wine64 wine32:i386
   clang libclang-rt-14-dev
+  zip xvfb x11-apps imagemagick fonts-wine fonts-wqy-microhei
 )
 
 as_root=()

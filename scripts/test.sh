@@ -17,6 +17,9 @@ hdw_start_wineserver
 status=0
 ctest --test-dir "$HDW_BUILD/native" --output-on-failure --no-tests=error || status=1
 ctest --test-dir "$HDW_BUILD/win32" --output-on-failure --no-tests=error || status=1
+# The installed package as a host developer gets it, and the windowed demo.
+"$HDW_ROOT/scripts/consumer-test.sh" || status=1
+"$HDW_ROOT/scripts/demo-test.sh" || status=1
 # The result area under AddressSanitizer and UBSan, and a bounded fuzz run.
 HDW_FUZZ_SECONDS="${HDW_FUZZ_SECONDS:-30}" "$HDW_ROOT/scripts/native-checks.sh" || status=1
 exit "$status"
