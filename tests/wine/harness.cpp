@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace hdw::test {
 
@@ -193,6 +194,78 @@ std::string block(std::string_view text) {
   std::string padded(text);
   padded.resize(outcome::kAnswerSize, '\0');
   return padded;
+}
+
+// A kept thread: waits for a task, runs it, signals, and waits again.
+struct Worker {
+  HANDLE has_task = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  std::function<void()> task;
+  bool busy = false;
+
+  static DWORD WINAPI loop(void* self) {
+    auto* worker = static_cast<Worker*>(self);
+    for (;;) {
+      ::WaitForSingleObject(worker->has_task, INFINITE);
+      worker->task();
+      worker->task = nullptr;
+      ::SetEvent(worker->done);
+    }
+  }
+};
+
+namespace {
+
+SRWLOCK workers_lock = SRWLOCK_INIT;
+
+std::vector<Worker*>& workers() {
+  static std::vector<Worker*> kept;
+  return kept;
+}
+
+Worker* idle_worker() {
+  ::AcquireSRWLockExclusive(&workers_lock);
+  Worker* chosen = nullptr;
+  for (Worker* worker : workers()) {
+    if (!worker->busy) {
+      chosen = worker;
+      break;
+    }
+  }
+  if (!chosen) {
+    chosen = new Worker;
+    ::CloseHandle(
+        ::CreateThread(nullptr, 0, &Worker::loop, chosen, 0, nullptr));
+    workers().push_back(chosen);
+  }
+  chosen->busy = true;
+  ::ReleaseSRWLockExclusive(&workers_lock);
+  return chosen;
+}
+
+}  // namespace
+
+bool started_threads() {
+  ::AcquireSRWLockExclusive(&workers_lock);
+  const bool any = !workers().empty();
+  ::ReleaseSRWLockExclusive(&workers_lock);
+  return any;
+}
+
+Worker* Thread::start(std::function<void()> task) {
+  Worker* worker = idle_worker();
+  worker->task = std::move(task);
+  ::SetEvent(worker->has_task);
+  return worker;
+}
+
+void Thread::join() {
+  if (!worker_) return;
+  ::WaitForSingleObject(worker_->done, INFINITE);
+  ::AcquireSRWLockExclusive(&workers_lock);
+  worker_->busy = false;
+  ::ReleaseSRWLockExclusive(&workers_lock);
+  worker_ = nullptr;
 }
 
 ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value)

@@ -69,34 +69,31 @@ std::string hex(const Area& area);
 // The 20-byte block a fixed message or answer occupies.
 std::string block(std::string_view text);
 
-// A thread of the test's own, made with CreateThread. (Threads of the C++
-// run time install a process-wide exception handler that upsets Wine's
-// OutputDebugStringA where 32-bit code is emulated.)
+// Runs a function on a thread of its own, made with CreateThread, and waits
+// for it on join() or destruction. The threads are kept and reused rather
+// than ended: where 32-bit code is emulated, threads of a Wine process that
+// end (and those of the C++ run time) upset the emulator.
+struct Worker;
+
+// Whether the test process has started threads of its own.
+bool started_threads();
+
 class Thread {
  public:
   template <typename Function, typename... Arguments>
   explicit Thread(Function function, Arguments... arguments)
-      : body_([=] { function(arguments...); }),
-        handle_(::CreateThread(nullptr, 0, &Thread::run, this, 0, nullptr)) {}
+      : worker_(start([=] { function(arguments...); })) {}
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
   ~Thread() { join(); }
 
-  void join() {
-    if (!handle_) return;
-    ::WaitForSingleObject(handle_, INFINITE);
-    ::CloseHandle(handle_);
-    handle_ = nullptr;
-  }
+  void join();
 
  private:
-  static DWORD WINAPI run(void* self) {
-    static_cast<Thread*>(self)->body_();
-    return 0;
-  }
+  // Hands the task to an idle kept thread and returns that thread.
+  static Worker* start(std::function<void()> task);
 
-  std::function<void()> body_;
-  HANDLE handle_;
+  Worker* worker_;
 };
 
 // Sets an environment variable for the duration of a scope.
