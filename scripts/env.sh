@@ -26,6 +26,8 @@ hdw_build() {
 # Keeps one wine server up for the whole run and stops it (only this
 # prefix's) when the calling script ends.
 hdw_start_wineserver() {
-  wineserver -p >/dev/null 2>&1 </dev/null
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1 </dev/null ||
+    { echo "could not start the wine server for $WINEPREFIX" >&2; return 1; }
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 }
