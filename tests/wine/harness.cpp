@@ -54,6 +54,9 @@ class ModuleEnvironment : public ::testing::Environment {
     CallResult first = call(nullptr);
     ASSERT_NE(nullptr, first.returned) << "a registry failure returns the area";
   }
+
+  // Leaves the companion registered, as the prefix had it.
+  void TearDown() override { set_install_dir(kDefaultDirectory); }
 };
 
 const auto* const module_environment =
