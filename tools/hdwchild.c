@@ -10,6 +10,9 @@
  *   crash             end through an unhandled access violation
  *   report PATH       write its command line and working directory to PATH
  *   handles PATH      write the pipe handles it inherited to PATH
+ *   stamp PATH TEXT   write TEXT, then, just before exiting, write to PATH
+ *                     the time of that write: the QueryPerformanceCounter
+ *                     count and frequency and GetSystemTimePreciseAsFileTime
  *   d                 as the companion would be called; reports to the file
  *                     named by HDW_CHILD_REPORT when that is set
  */
@@ -86,6 +89,25 @@ static int report_inherited_pipes(const char *path) {
   return 0;
 }
 
+/* The clocks are read right after the last write to the standard output;
+ * the benchmark takes the time from there to its call's return. */
+static int stamp(const char *path, char *text) {
+  FILE *file = fopen(path, "wb");
+  LARGE_INTEGER count;
+  LARGE_INTEGER frequency;
+  FILETIME now;
+  if (!file) return 3;
+  write_text(text);
+  QueryPerformanceCounter(&count);
+  GetSystemTimePreciseAsFileTime(&now);
+  QueryPerformanceFrequency(&frequency);
+  fprintf(file, "%lld %lld %llu\n", (long long)count.QuadPart,
+          (long long)frequency.QuadPart,
+          ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime);
+  fclose(file);
+  return 0;
+}
+
 static int start_grandchild(void) {
   char self[MAX_PATH];
   char command_line[MAX_PATH + 64];
@@ -140,6 +162,8 @@ int main(int argc, char **argv) {
     return report(argv[2]);
   } else if (!strcmp(mode, "handles") && argc > 2) {
     return report_inherited_pipes(argv[2]);
+  } else if (!strcmp(mode, "stamp") && argc > 3) {
+    return stamp(argv[2], argv[3]);
   } else if (!strcmp(mode, "d")) {
     const char *path = getenv("HDW_CHILD_REPORT");
     if (path) return report(path);
